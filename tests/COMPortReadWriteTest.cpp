@@ -123,6 +123,9 @@ struct ArrayCase {
     std::vector<std::uint32_t> deviceReads;  // sizes asked of the device
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ArrayCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadArray : public ReadWriteTest, public ::testing::WithParamInterface<ArrayCase> {};
 
 TEST_P(ReadArray, ServesHeldBytesFirstAndReadsOnlyWhatIsStillWanted) {

@@ -117,6 +117,9 @@ struct OpenFailure {
 
 const char kOpened[] = "COMPort::Open: Port \\\\.\\COM3 has been opened";
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const OpenFailure& c, std::ostream* os) { *os << c.name; }
+
 class COMPortOpenFailure : public COMPortTest,
                            public ::testing::WithParamInterface<OpenFailure> {};
 
