@@ -2,16 +2,39 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace varnox::test {
 
+namespace {
+bool OneOf(const std::string& word, const char* const* names, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (word == names[i]) return true;
+    }
+    return false;
+}
+
+bool Digits(const std::string& text, std::size_t at, std::size_t count) {
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return true;
+}
+}  // namespace
+
+// "Www Mmm dd hh:mm:ss yyyy", the year right-aligned in four columns.
 bool IsTimestampLine(const std::string& line) {
-    static const std::regex pattern(
-        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-        "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [ 0-9]{3}[0-9]");
-    return std::regex_match(line, pattern);
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (line.size() != 24) return false;
+    std::size_t yearStart = 20;
+    while (yearStart < 23 && line[yearStart] == ' ') ++yearStart;
+    return OneOf(line.substr(0, 3), kDays, 7) && line[3] == ' ' &&
+           OneOf(line.substr(4, 3), kMonths, 12) && line[7] == ' ' && Digits(line, 8, 2) &&
+           line[10] == ' ' && Digits(line, 11, 2) && line[13] == ':' && Digits(line, 14, 2) &&
+           line[16] == ':' && Digits(line, 17, 2) && line[19] == ' ' &&
+           Digits(line, yearStart, 24 - yearStart);
 }
 
 namespace {
