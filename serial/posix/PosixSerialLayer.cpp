@@ -40,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "serial/SerialLayer.h"
 
@@ -806,8 +807,12 @@ bool LineSettingTaken(const termios& asked, const termios& got, bool pseudoTermi
 }
 
 SerialLayer& PlatformLayer() {
-    static PosixSerialLayer layer;
-    return layer;
+    // Built in place and never destroyed: the library's unload handling
+    // closes ports through this layer after the C++ runtime has already
+    // destroyed the shared object's static objects.
+    alignas(PosixSerialLayer) static unsigned char storage[sizeof(PosixSerialLayer)];
+    static PosixSerialLayer* const layer = new (storage) PosixSerialLayer();
+    return *layer;
 }
 
 }  // namespace varnox::serial
