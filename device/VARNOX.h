@@ -115,6 +115,74 @@ VARNOX_API int32_t VARNOX_OPENDEBUGFILE(const char* FileName, uint16_t PortNumbe
  */
 VARNOX_API int32_t VARNOX_CLOSEDEBUGFILE(uint16_t PortNumber);
 
+/*
+ * Module functions. Each sends a command frame to the slot's module and,
+ * for queries, reads and checks the reply. Results: VARNOX_OK, -1,
+ * VARNOX_ERROR_SEND (the command could not be sent), VARNOX_ERROR_RECEIVE
+ * (no reply letter within 200 ms, or the read failed), VARNOX_ERROR_WRONG_COMMAND
+ * (another reply letter; that reply is consumed), VARNOX_ERROR_WRONG_ARGUMENT
+ * (the reply holds no hexadecimal number, or one out of range or too wide for
+ * the value). All are stored. Bytes the module sends beyond a reply start the
+ * next reply read on the slot.
+ */
+
+/* Input state 0..31 ('i', reply 'I' + 2 hex digits). */
+VARNOX_API int32_t VARNOX_GETINPUT(uint16_t* InputState, uint16_t PortNumber);
+
+/* Output state 0..31 ('O', reply 'O' + 2 hex digits). */
+VARNOX_API int32_t VARNOX_GETOUTPUT(uint16_t* OutputState, uint16_t PortNumber);
+
+/*
+ * Sets the output state ('O' + two hex digits); no reply is read. A state of
+ * 32 or more gives VARNOX_ERROR_WRONG_ARGUMENT and sends nothing.
+ */
+VARNOX_API int32_t VARNOX_SETOUTPUT(uint16_t OutputState, uint16_t PortNumber);
+
+/*
+ * Switches on automatic input ('I'): the module then reports every change of
+ * its inputs on its own. No reply is read; collect reports with
+ * VARNOX_CHECKINPUT. VARNOX_OK, -1 or VARNOX_ERROR_SEND.
+ */
+VARNOX_API int32_t VARNOX_AUTOINPUT(uint16_t PortNumber);
+
+/*
+ * Collects one input report. Never waits when nothing has arrived: then
+ * VARNOX_NO_DATA (also on a slot whose port is not open). VARNOX_OK with the
+ * reported state, or -1, VARNOX_ERROR_RECEIVE, VARNOX_ERROR_WRONG_COMMAND,
+ * VARNOX_ERROR_WRONG_ARGUMENT, each traced. Stored.
+ */
+VARNOX_API int32_t VARNOX_CHECKINPUT(uint16_t* InputState, uint16_t PortNumber);
+
+/* Firmware version word ('V', reply 'V' + 4 hex digits). */
+VARNOX_API int32_t VARNOX_FW_VER(uint16_t* Version, uint16_t PortNumber);
+
+/*
+ * Firmware date ('D'): up to 12 characters as the module sends them (a
+ * closing CR included) and a zero. Date needs at least 13 bytes. A reply
+ * without text gives VARNOX_OK and an empty text.
+ */
+VARNOX_API int32_t VARNOX_FW_DATE(char* Date, uint16_t PortNumber);
+
+/*
+ * Product identification ('P'): up to 256 characters and a zero; ProductId
+ * needs at least 257 bytes. Unless the module sends exactly 256 characters
+ * the call ends 100 ms after the last one.
+ */
+VARNOX_API int32_t VARNOX_PROD_ID(char* ProductId, uint16_t PortNumber);
+
+/* Product number ('N', reply 'N' + 8 hex digits). */
+VARNOX_API int32_t VARNOX_PROD_NO(uint32_t* ProductNumber, uint16_t PortNumber);
+
+/*
+ * The value functions return the state itself and leave the result code in
+ * VARNOX_STATE. When the call failed (or, for VARNOX_RETINPUTDATA, no report
+ * was waiting) they return VARNOX_NO_VALUE, which no module state can take.
+ */
+#define VARNOX_NO_VALUE 0xFFFFu
+VARNOX_API uint16_t VARNOX_RETINPUT(uint16_t PortNumber);      /* VARNOX_GETINPUT */
+VARNOX_API uint16_t VARNOX_RETINPUTDATA(uint16_t PortNumber);  /* VARNOX_CHECKINPUT */
+VARNOX_API uint16_t VARNOX_RETOUTPUT(uint16_t PortNumber);     /* VARNOX_GETOUTPUT */
+
 #ifdef __cplusplus
 }
 #endif

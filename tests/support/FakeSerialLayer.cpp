@@ -118,8 +118,11 @@ bool FakeSerialLayer::Write(HandleType h, const void* data, std::uint32_t count,
     call.text.assign(static_cast<const char*>(data), count);
     written = 0;
     if (!Record(call, h)) return false;
-    written = shortWrite_.value_or(count);
-    shortWrite_.reset();
+    written = count;
+    if (shortWrite_ && --shortWriteIn_ == 0) {
+        written = *shortWrite_;
+        shortWrite_.reset();
+    }
     written_.append(static_cast<const char*>(data), std::min(written, count));
     return true;
 }

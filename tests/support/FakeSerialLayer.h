@@ -50,8 +50,12 @@ public:
     // Every call of `op` fails until ClearFailures().
     void FailAlways(Op op) { alwaysFail_.insert(op); }
     void ClearFailures();
-    // The next write succeeds but reports only `count` bytes written.
-    void ShortWriteNext(std::uint32_t count) { shortWrite_ = count; }
+    // The next write (or the `nth` one from now) succeeds but reports only
+    // `count` bytes written.
+    void ShortWriteNext(std::uint32_t count, int nth = 1) {
+        shortWrite_ = count;
+        shortWriteIn_ = nth;
+    }
     // Bytes the device has received; reads take from the front.
     void QueueRead(const std::string& bytes) { pending_ += bytes; }
     void SetModemBits(std::uint32_t bits) { modemBits_ = bits; }
@@ -88,6 +92,7 @@ private:
     std::set<Op> alwaysFail_;
     std::set<serial::Escape> escapeFailures_;
     std::optional<std::uint32_t> shortWrite_;
+    int shortWriteIn_ = 0;
     std::string pending_;
     std::string written_;
     std::uint32_t modemBits_ = 0;

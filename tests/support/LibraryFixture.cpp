@@ -1,10 +1,12 @@
 #include "tests/support/LibraryFixture.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "device/LibraryEntry.h"
 #include "device/PortTable.h"
+#include "device/Protocol.h"
 #include "device/VARNOX.h"
 
 namespace varnox::test {
@@ -15,6 +17,7 @@ void ResetLibrary() {
         VARNOX_CLOSE(slot);
         device::PortTable(slot).BufferedCount = 0;
     }
+    std::memset(device::ReplyBuffer, 0, sizeof device::ReplyBuffer);
     device::LibraryEntry(nullptr, device::kProcessAttach, nullptr);
 }
 
