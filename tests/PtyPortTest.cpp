@@ -137,6 +137,24 @@ TEST_F(PtyPortTest, VanishedFarSideFailsTheRead) {
     EXPECT_EQ(port_.ErrorState, 8);
 }
 
+TEST_F(PtyPortTest, VanishedDeviceCanStillBeClosed) {
+    pty_.CloseMaster();
+    char c = 0;
+    ASSERT_FALSE(port_.Read(c));
+    // Its lines cannot be driven any more, but the device must not stay held.
+    EXPECT_TRUE(port_.Close());
+    EXPECT_EQ(port_.PortHandle, serial::kInvalidHandle);
+    EXPECT_EQ(trace_.Messages().back(), "COMPort::Close: Port has been closed");
+    // Raising a line on a device that is gone still fails.
+    PseudoTerminal other(5);
+    COMPort again;
+    ASSERT_TRUE(again.Open(5));
+    other.CloseMaster();
+    EXPECT_FALSE(again.Control(true, true));
+    EXPECT_EQ(again.ErrorState, 10);
+    EXPECT_TRUE(again.Close());
+}
+
 TEST_F(PtyPortTest, TwoSlotsCannotShareTheDevice) {
     ASSERT_TRUE(port_.Close());
     EXPECT_EQ(VARNOX_OPEN(4, 0), 0);

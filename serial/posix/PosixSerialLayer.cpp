@@ -522,7 +522,14 @@ bool PosixSerialLayer::EscapeFunction(HandleType h, Escape what) {
     }
     // A pseudo-terminal has no modem lines and refuses the request; driving a
     // line that does not exist has no effect and is not an error.
-    return d->pseudoTerminal && (errno == ENOTTY || errno == EINVAL);
+    if (d->pseudoTerminal && (errno == ENOTTY || errno == EINVAL)) {
+        return true;
+    }
+    // A device that has gone away (hang-up: an adapter pulled, the far side
+    // of a pseudo-terminal closed) answers EIO. Nothing drives its lines any
+    // more, so lowering one is done; refusing it would keep the device held
+    // for ever, since closing a port lowers its lines first.
+    return request == TIOCMBIC && errno == EIO;
 }
 
 bool PosixSerialLayer::ModemStatus(HandleType h, std::uint32_t& bits) {
