@@ -15,8 +15,9 @@ inline constexpr int kEndOfInput = -1;
 
 // Puts a terminal on standard input into key mode (no echo, no line
 // buffering) and arranges that it is restored on every way out: Close(),
-// exit(), and the termination signals. Ctrl+C, SIGTERM and SIGHUP request
-// an interruption (see Interrupted()).
+// exit(), the termination signals and Ctrl+Z (key mode returns when the
+// program is continued). Ctrl+C, SIGTERM, SIGHUP and SIGPIPE request an
+// interruption (see Interrupted()).
 void Open();
 // Restores the terminal as Open() found it. Safe to call more than once.
 void Close();

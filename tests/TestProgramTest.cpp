@@ -301,6 +301,20 @@ TEST_F(TestProgramTest, CtrlCEndsAtOnceAndKeepsTheTrace) {
     }
 }
 
+TEST_F(TestProgramTest, CtrlZHandsTheTerminalBack) {
+    TerminalRun run(Setup("1 -q"));
+    ASSERT_TRUE(run.WaitFor("Port purged\n", 5000));
+    run.Send("\x1a");  // Ctrl+Z
+    // The program was not started by a shell, so nothing stops it for
+    // good: the terminal goes back to line mode and key mode returns.
+    run.Send("i");
+    ASSERT_TRUE(run.WaitFor("Input state: 7 (07h)\n", 5000));
+    EXPECT_EQ(run.Mode().c_lflag & (ICANON | ECHO), 0u);
+    run.Send("\x1b");
+    EXPECT_EQ(run.Wait(5000), 0);
+    EXPECT_TRUE(SameMode(run.Mode(), run.InitialMode()));
+}
+
 TEST_F(TestProgramTest, EndOfInputOnATerminal) {
     TerminalRun run(Setup("1 -q"));
     ASSERT_TRUE(run.WaitFor("Port purged\n", 5000));

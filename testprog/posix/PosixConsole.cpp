@@ -63,10 +63,42 @@ void RestoreTerminal() {
     if (gTerminal) tcsetattr(kFd, TCSANOW, &gSaved);
 }
 
+volatile sig_atomic_t gInKeyMode = 0;
+
 void OnSignal(int signal) {
     // Only async-signal-safe work here; the main loop ends the program.
     gSignal = signal;
     RestoreTerminal();
+}
+
+// Ctrl+Z: hand the shell its terminal as it was, stop, and take key mode
+// back when continued. The stop happens inside raise(), with the signal
+// unblocked, so this also works where the system discards the stop (a
+// process group without a shell to continue it).
+void OnStop(int) {
+    const int saved = errno;
+    RestoreTerminal();
+    signal(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(SIGTSTP);
+    signal(SIGTSTP, OnStop);
+    if (gTerminal && gInKeyMode != 0) tcsetattr(kFd, TCSANOW, &gKeyMode);
+    errno = saved;
+}
+
+void EnterKeyMode() {
+    if (!gTerminal) return;
+    gInKeyMode = 1;
+    tcsetattr(kFd, TCSANOW, &gKeyMode);
+}
+
+void EnterLineMode() {
+    if (!gTerminal) return;
+    gInKeyMode = 0;
+    tcsetattr(kFd, TCSANOW, &gSaved);
 }
 
 // Reads what is there into `buffer`, waiting up to timeoutMs (-1: until
@@ -152,7 +184,9 @@ void Open() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a waiting read must notice at once
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    // A closed output pipe ends the program like a hang-up, so the library
+    // still unloads in order instead of the process dying on SIGPIPE.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &action, nullptr);
     std::atexit(RestoreTerminal);
 
     if (gTerminal) {
@@ -160,11 +194,13 @@ void Open() {
         gKeyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         gKeyMode.c_cc[VMIN] = 1;
         gKeyMode.c_cc[VTIME] = 0;
-        tcsetattr(kFd, TCSANOW, &gKeyMode);
+        signal(SIGTSTP, OnStop);
+        EnterKeyMode();
     }
 }
 
 void Close() {
+    gInKeyMode = 0;
     RestoreTerminal();
 }
 
@@ -186,7 +222,7 @@ int ReadKey() {
 }
 
 bool ReadWord(char* word, std::size_t size) {
-    if (gTerminal) tcsetattr(kFd, TCSANOW, &gSaved);
+    EnterLineMode();
     std::size_t length = 0;
     bool inWord = false;
     bool done = false;
@@ -211,7 +247,7 @@ bool ReadWord(char* word, std::size_t size) {
     if (size > 0) word[length] = '\0';
     // Input that ends at the prompt ends the program's input as a whole.
     if (!inWord && gLines.Size() == 0) gKeys.ended = true;
-    if (gTerminal && gSignal == 0) tcsetattr(kFd, TCSANOW, &gKeyMode);
+    if (gSignal == 0) EnterKeyMode();
     return inWord && gSignal == 0;
 }
 
@@ -233,8 +269,9 @@ bool Interrupted() { return gSignal != 0; }
 
 int InterruptedExitStatus() {
     // Ctrl+C and SIGTERM end the program as an interrupted console program
-    // ends; a terminal that hangs up gives the usual 128 + signal.
-    return gSignal == SIGHUP ? 128 + SIGHUP : 130;
+    // ends; a terminal that hangs up or a closed output pipe gives the usual
+    // 128 + signal.
+    return gSignal == SIGHUP || gSignal == SIGPIPE ? 128 + gSignal : 130;
 }
 
 }  // namespace varnox::testprog::console
