@@ -113,6 +113,32 @@ TEST_F(TestProgramTest, NormalQuietAndDebugRuns) {
               "Program finished\n");
 }
 
+TEST_F(TestProgramTest, LibraryVersionCheck) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"011D", "Wrong DLL Version, expected 1.30 or later, found 1.29\n"},
+        {"0005", "Wrong DLL Version, expected 1.30 or later, found 0.05\n"},
+        {"011E", nullptr},
+        {"0200", nullptr},
+    };
+    for (const auto& [version, refusal] : cases) {
+        SCOPED_TRACE(version);
+        RunSetup setup = Setup("1 -q");
+        setup.environment["LD_PRELOAD"] = VARNOX_VERSION_SHIM;
+        setup.environment["VARNOX_SHIM_VERSION"] = version;
+        // The sanitizer runtime wants to be loaded first; the shim only
+        // replaces one function.
+        setup.environment["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+        const RunResult run = RunWithInput(setup, "", 20000);
+        if (refusal != nullptr) {
+            EXPECT_EQ(run.status, 254);
+            EXPECT_EQ(run.output, refusal);
+        } else {
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.output, "Port purged\n");
+        }
+    }
+}
+
 TEST_F(TestProgramTest, FailedOpens) {
     RunResult run = Script("1 -C9", "");
     EXPECT_EQ(run.status, 1);
