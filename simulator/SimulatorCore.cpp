@@ -361,10 +361,12 @@ bool SimulatorCore::Transmit(const std::string& frame, bool report) {
 bool SimulatorCore::SendBytes(const std::string& bytes) {
     if (!options_.pace) return WriteAll(bytes.data(), bytes.size());
     // Each byte is handed over when its stop bit would end on a real line,
-    // counting from when the line became free.
+    // counting from when the line became free. The schedule is fixed once for
+    // the whole run, so a late wake-up delays one byte, not all that follow.
+    const Clock::time_point now = Clock::now();
+    Clock::time_point arrival = lineFreeAt_ > now ? lineFreeAt_ : now;
     for (const char& byte : bytes) {
-        const Clock::time_point now = Clock::now();
-        const Clock::time_point arrival = (lineFreeAt_ > now ? lineFreeAt_ : now) + kByteTime;
+        arrival += kByteTime;
         if (!PauseUntil(arrival) || !WriteAll(&byte, 1)) return false;
         lineFreeAt_ = arrival;
         if (master_ < 0) break;
