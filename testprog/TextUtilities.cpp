@@ -95,8 +95,11 @@ struct SecondsField {
 SecondsField SecondsFieldOf(const char* format) {
     const char* point = std::strchr(format, '.');
     if (point == nullptr) {
-        const char* conversion = std::strchr(format, 'f');
-        if (conversion == nullptr) conversion = std::strchr(format, 'F');
+        // The conversion's own letter, the first one after the '%': an 'f'
+        // in the text around it is not taken for it, and e and g are kept.
+        const char* percent = std::strchr(format, '%');
+        const char* conversion =
+            percent != nullptr ? std::strpbrk(percent + 1, "fFeEgGaA") : nullptr;
         return {2U, conversion != nullptr ? conversion : format};
     }
     unsigned precision = 0;

@@ -74,7 +74,8 @@ int FormatHundredths(char* destination, std::uint32_t hundredths);
 //
 // The seconds field is zero-filled to the precision after the format's first
 // '.' plus 3 (a field of 2 when that precision is 0 or absent), and takes the
-// format from that '.' on, or else from its first 'f', else its first 'F'.
+// format from that '.' on, or else from the conversion letter (the first f, F,
+// e, E, g, G, a or A after the '%').
 // Anything before that (text, flags, a width) only counts when the caller's
 // format is used alone. The format must hold exactly one double conversion
 // and its first '.' must be that conversion's; the digits right after the
