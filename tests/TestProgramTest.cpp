@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -295,7 +296,12 @@ TEST_F(TestProgramTest, TerminalKeysArrowsAndEsc) {
     ASSERT_TRUE(run.WaitFor("'Esc' to stop, '?' for this help...\n", 5000));
     run.Send("O");
     ASSERT_TRUE(run.WaitFor("Enter new output state: ", 5000));
-    EXPECT_NE(run.Mode().c_lflag & ICANON, 0u);  // line mode with echo at the prompt
+    // Line mode with echo at the prompt (switched just after it is shown).
+    bool lineMode = false;
+    for (int i = 0; i < 200 && !lineMode; ++i, usleep(10000)) {
+        lineMode = (run.Mode().c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
+    }
+    EXPECT_TRUE(lineMode);
     run.Send("12\n");
     ASSERT_TRUE(run.WaitFor("12\n", 5000));  // echoed
     run.Send("o");

@@ -9,6 +9,7 @@
 // When standard input is not a terminal (a script), keys and lines come from
 // the one stream in order: a word read takes the rest of its line with it,
 // keys continue after that line, and the end of the stream ends both.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -178,6 +179,16 @@ bool PullLine() {
 void Open() {
     if (gOpen) return;
     gOpen = true;
+    // A standard descriptor the program was started without would be taken
+    // by the next file opened (the trace file, the serial device): keys
+    // would then be read from it and messages written to it. /dev/null in
+    // its place is input that has ended and output that goes nowhere.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int stand = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (stand >= 0 && stand != fd) close(stand);  // lowest free: it is `fd`
+        }
+    }
     gTerminal = isatty(kFd) != 0 && tcgetattr(kFd, &gSaved) == 0;
 
     struct sigaction action{};

@@ -1,8 +1,6 @@
 #include "tests/support/LibraryFixture.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "device/LibraryEntry.h"
 #include "device/PortTable.h"
@@ -19,17 +17,6 @@ void ResetLibrary() {
     }
     std::memset(device::ReplyBuffer, 0, sizeof device::ReplyBuffer);
     device::LibraryEntry(nullptr, device::kProcessAttach, nullptr);
-}
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "varnox-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary directory";
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace varnox::test

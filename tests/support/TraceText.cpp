@@ -1,8 +1,6 @@
 #include "tests/support/TraceText.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 namespace varnox::test {
 
@@ -72,25 +70,6 @@ std::vector<std::string> TraceMessages(const std::string& text) {
         i += 2;
     }
     return messages;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-TraceCapture::TraceCapture() : stream_(open_memstream(&buffer_, &size_)) {}
-
-TraceCapture::~TraceCapture() {
-    std::fclose(stream_);
-    std::free(buffer_);
-}
-
-std::string TraceCapture::Text() {
-    std::fflush(stream_);
-    return std::string(buffer_, size_);
 }
 
 }  // namespace varnox::test

@@ -20,6 +20,9 @@ std::vector<std::string> TraceLines(const std::string& text);
 // left out; a malformed entry makes the result hold "<malformed: ...>".
 std::vector<std::string> TraceMessages(const std::string& text);
 
+// A file's text with LF line ends. On POSIX systems that is the file byte
+// for byte; on Windows, where text-mode writes end lines with CR LF, each
+// CR LF is read as LF and a lone LF fails the calling test.
 std::string ReadFile(const std::string& path);
 
 // An in-memory trace stream for a COMPort's DebugStream.
