@@ -282,11 +282,6 @@ TEST_F(TestProgramTest, SilentModuleGivesErrorLines) {
               "reading data from the port\n");
 }
 
-bool SameMode(const termios& a, const termios& b) {
-    return a.c_lflag == b.c_lflag && a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
-           a.c_cc[VMIN] == b.c_cc[VMIN] && a.c_cc[VTIME] == b.c_cc[VTIME];
-}
-
 TEST_F(TestProgramTest, TerminalKeysArrowsAndEsc) {
     TerminalRun run(Setup("1"));
     ASSERT_TRUE(run.WaitFor(kHint, 5000));

@@ -154,7 +154,7 @@ TEST_F(ProgramEndings, TerminalGoingAwayEndsTheProgram) {
     for (const bool closeTerminal : {false, true}) {
         SCOPED_TRACE(closeTerminal ? "terminal closed" : "hang-up signal");
         ::unlink(dir_.File("Debug.txt").c_str());
-        ProgramOnTerminal run(Setup({"1", "-D"}));
+        TerminalRun run(Setup({"1", "-D"}));
         ASSERT_TRUE(run.WaitFor(kHint, 10000)) << run.Output();
         if (closeTerminal) {
             run.CloseMaster();
@@ -178,7 +178,7 @@ TEST_F(ProgramEndings, CtrlCAtTheOutputPromptEndsWith130) {
         SCOPED_TRACE(std::string("typed '") + typed + "'");
         ::unlink(dir_.File("Debug.txt").c_str());
         const std::uint64_t framesBefore = core_->Status().framesReceived;
-        ProgramOnTerminal run(Setup({"1", "-D"}));
+        TerminalRun run(Setup({"1", "-D"}));
         ASSERT_TRUE(run.WaitFor(kHint, 10000)) << run.Output();
         run.Send("O");
         ASSERT_TRUE(run.WaitFor("Enter new output state: ", 5000)) << run.Output();

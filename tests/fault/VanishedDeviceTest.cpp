@@ -262,7 +262,7 @@ TEST(VanishedDeviceProgram, KeepsServingKeysAtLowCpuAndEndsOnEsc) {
     setup.workingDirectory = dir.Path();
     setup.environment["VARNOX_DEVICE_DIR"] = ports.Path();
 
-    ProgramOnTerminal run(setup);
+    TerminalRun run(setup);
     ASSERT_TRUE(run.WaitFor("Press '?' for help\n", 10000)) << run.Output();
     run.Send("i");
     ASSERT_TRUE(run.WaitFor("Input state: 0 (00h)\n", 5000)) << run.Output();

@@ -11,26 +11,12 @@
 #include <cstdlib>
 #include <stdexcept>
 
+extern char** environ;
+
 namespace varnox::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Exec(const RunSetup& setup) {
-    if (!setup.workingDirectory.empty() && chdir(setup.workingDirectory.c_str()) != 0) _exit(126);
-    for (const auto& [name, value] : setup.environment) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    for (const std::string& arg : setup.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-}
-
-int ShellStatus(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
 
 int LeftMs(Clock::time_point deadline) {
     const auto left =
@@ -54,27 +40,50 @@ int Reap(pid_t pid, Clock::time_point deadline) {
 
 }  // namespace
 
+ExecImage::ExecImage(const RunSetup& setup) : directory_(setup.workingDirectory) {
+    args_ = setup.argv;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (setup.environment.count(text.substr(0, text.find('='))) == 0) env_.push_back(text);
+    }
+    for (const auto& [name, value] : setup.environment) env_.push_back(name + "=" + value);
+    for (std::string& arg : args_) argv_.push_back(arg.data());
+    argv_.push_back(nullptr);
+    for (std::string& entry : env_) envp_.push_back(entry.data());
+    envp_.push_back(nullptr);
+}
+
+void ExecImage::Exec() const {
+    if (!directory_.empty() && ::chdir(directory_.c_str()) != 0) ::_exit(126);
+    ::execve(argv_[0], argv_.data(), envp_.data());
+    ::_exit(127);
+}
+
+int ShellStatus(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
 RunResult RunWithInput(const RunSetup& setup, const std::string& input, int timeoutMs) {
+    const ExecImage image(setup);
     int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(out[1], STDERR_FILENO);
-        close(in[0]);
-        close(in[1]);
-        close(out[0]);
-        close(out[1]);
-        Exec(setup);
+        image.Exec();
     }
     close(in[0]);
     close(out[1]);
     signal(SIGPIPE, SIG_IGN);
     // Small scripts fit the pipe; the program reads it at its own pace.
-    ssize_t ignored = write(in[1], input.data(), input.size());
-    (void)ignored;
+    [[maybe_unused]] const ssize_t ignored = write(in[1], input.data(), input.size());
     close(in[1]);
 
     RunResult result;
@@ -92,32 +101,42 @@ RunResult RunWithInput(const RunSetup& setup, const std::string& input, int time
 }
 
 TerminalRun::TerminalRun(const RunSetup& setup) {
+    const ExecImage image(setup);
     winsize size{24, 100, 0, 0};
-    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ < 0) throw std::runtime_error("forkpty failed");
-    if (pid_ == 0) Exec(setup);
-    tcgetattr(master_, &initial_);
+    if (pid_ == 0) image.Exec();
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::tcgetattr(master_, &initial_);
 }
 
 TerminalRun::~TerminalRun() {
     if (status_ < 0 && pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
     }
-    if (master_ >= 0) close(master_);
+    CloseMaster();
 }
 
 void TerminalRun::Send(const std::string& bytes) {
-    ssize_t ignored = write(master_, bytes.data(), bytes.size());
-    (void)ignored;
+    if (master_ < 0) return;
+    [[maybe_unused]] const ssize_t ignored = ::write(master_, bytes.data(), bytes.size());
 }
 
 void TerminalRun::Pump(int timeoutMs) {
+    if (master_ < 0) {
+        if (timeoutMs > 0) ::poll(nullptr, 0, timeoutMs);
+        return;
+    }
     pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return;
+    if (::poll(&p, 1, timeoutMs) <= 0) return;
     char chunk[4096];
-    const ssize_t n = read(master_, chunk, sizeof chunk);
-    if (n <= 0) return;
+    const ssize_t n = ::read(master_, chunk, sizeof chunk);
+    if (n <= 0) {
+        // The program's side closed (it ended): nothing more will come.
+        if (timeoutMs > 0) ::poll(nullptr, 0, timeoutMs);
+        return;
+    }
     for (ssize_t i = 0; i < n; ++i) {
         if (chunk[i] != '\r') output_.push_back(chunk[i]);
     }
@@ -141,14 +160,20 @@ std::string TerminalRun::Output() {
     return output_;
 }
 
+void TerminalRun::CloseMaster() {
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
+    }
+}
+
 int TerminalRun::Wait(int timeoutMs) {
     if (status_ >= 0) return status_;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     for (;;) {
         Pump(10);
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) break;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) break;
         if (Clock::now() >= deadline) return -1;
     }
     for (int i = 0; i < 5; ++i) Pump(5);
@@ -156,12 +181,19 @@ int TerminalRun::Wait(int timeoutMs) {
     return status_;
 }
 
-void TerminalRun::Signal(int signal) { kill(pid_, signal); }
+void TerminalRun::Signal(int signal) const {
+    ::kill(pid_, signal);
+}
 
 termios TerminalRun::Mode() const {
     termios mode{};
-    tcgetattr(master_, &mode);
+    if (master_ >= 0) ::tcgetattr(master_, &mode);
     return mode;
+}
+
+bool SameMode(const termios& a, const termios& b) {
+    return a.c_lflag == b.c_lflag && a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+           a.c_cc[VMIN] == b.c_cc[VMIN] && a.c_cc[VTIME] == b.c_cc[VTIME];
 }
 
 }  // namespace varnox::test

@@ -37,16 +37,21 @@ public:
     TerminalRun(const TerminalRun&) = delete;
     TerminalRun& operator=(const TerminalRun&) = delete;
 
+    pid_t Pid() const { return pid_; }
     void Send(const std::string& bytes);
     // Waits until `text` has appeared in the output after everything an
     // earlier WaitFor matched; true when it did within the time.
     bool WaitFor(const std::string& text, int timeoutMs);
     // Everything the program wrote so far, line ends as "\n".
     std::string Output();
-    // The exit status once the program ended (reading its last output).
+    // The terminal goes away: the program's side sees a hang-up.
+    void CloseMaster();
+    // The exit status once the program ended (reading its last output); -1
+    // when it still runs then.
     int Wait(int timeoutMs);
-    void Signal(int signal);
-    // The terminal's mode as the program left it.
+    void Signal(int signal) const;
+    // The terminal's mode as the program left it (zeroed once the master
+    // side is closed).
     termios Mode() const;
     // The mode the terminal had before the program started.
     const termios& InitialMode() const { return initial_; }
@@ -60,6 +65,28 @@ private:
     std::size_t matched_ = 0;
     termios initial_{};
     int status_ = -1;
+};
+
+// The terminal settings that tell key mode, line mode and the mode a
+// program found apart.
+bool SameMode(const termios& a, const termios& b);
+
+// The child's exit status as a shell shows it: the code, or 128 + signal.
+int ShellStatus(int status);
+
+// argv and envp built before fork(): between fork() and exec() the child of a
+// threaded test (the simulator runs a thread) must not allocate.
+class ExecImage {
+public:
+    explicit ExecImage(const RunSetup& setup);
+    [[noreturn]] void Exec() const;
+
+private:
+    std::string directory_;
+    std::vector<std::string> args_;
+    std::vector<std::string> env_;
+    std::vector<char*> argv_;
+    std::vector<char*> envp_;
 };
 
 }  // namespace varnox::test
