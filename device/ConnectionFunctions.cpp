@@ -21,7 +21,9 @@ const char kOutOfRangeText[] = "PortNumber out of range";
 
 extern "C" {
 
-uint16_t VARNOX_VERSION(void) { return VARNOX_VERSION_WORD; }
+uint16_t VARNOX_VERSION(void) {
+    return VARNOX_VERSION_WORD;
+}
 
 int32_t VARNOX_OPEN(uint16_t ComNumber, uint16_t PortNumber) {
     if (!InRange(PortNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;

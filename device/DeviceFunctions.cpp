@@ -81,9 +81,7 @@ std::int32_t Deliver(Form form, void* out) {
             if (!ParseHex(ReplyBuffer, 0xFFFFFFFFu, value)) return VARNOX_ERROR_WRONG_ARGUMENT;
             *static_cast<std::uint32_t*>(out) = value;
             return VARNOX_OK;
-        case Form::kCopy:
-            std::strcpy(static_cast<char*>(out), ReplyBuffer);
-            return VARNOX_OK;
+        case Form::kCopy: std::strcpy(static_cast<char*>(out), ReplyBuffer); return VARNOX_OK;
     }
     return VARNOX_ERROR_WRONG_ARGUMENT;
 }
@@ -177,8 +175,8 @@ int32_t VARNOX_SETOUTPUT(uint16_t OutputState, uint16_t PortNumber) {
     char text[8];
     if (OutputState < varnox::device::kStateLimit &&
         std::snprintf(text, sizeof text, "%02hX", OutputState) == 2) {
-        result = varnox::device::WriteCommand(PortNumber, 'O', text) ? VARNOX_OK
-                                                                     : VARNOX_ERROR_SEND;
+        result =
+            varnox::device::WriteCommand(PortNumber, 'O', text) ? VARNOX_OK : VARNOX_ERROR_SEND;
     }
     varnox::device::PortState[PortNumber] = result;
     return result;

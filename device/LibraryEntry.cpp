@@ -25,8 +25,7 @@ int LibraryEntry(void* /*module*/, std::uint32_t reason, void* /*reserved*/) {
                 VARNOX_CLOSE(slot);
                 VARNOX_CLOSEDEBUGFILE(slot);
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     return 1;

@@ -10,7 +10,9 @@ namespace varnox::device {
 
 inline constexpr std::uint16_t kSlotCount = 8;
 
-inline bool InRange(std::uint16_t portNumber) { return portNumber < kSlotCount; }
+inline bool InRange(std::uint16_t portNumber) {
+    return portNumber < kSlotCount;
+}
 
 // The result code of the last storing call on each slot; zero at load.
 extern std::int32_t PortState[kSlotCount];

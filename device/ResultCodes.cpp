@@ -7,12 +7,10 @@ namespace varnox::device {
 const char* ResultCodeText(std::int32_t code) {
     switch (code) {
 #define VARNOX_RESULT_CODE_CASE(name, value, text) \
-    case (value):                                  \
-        return (text);
+    case (value): return (text);
         VARNOX_RESULT_CODE_LIST(VARNOX_RESULT_CODE_CASE)
 #undef VARNOX_RESULT_CODE_CASE
-    default:
-        return "Unknown error";
+        default: return "Unknown error";
     }
 }
 

@@ -40,18 +40,18 @@
  * list: X(name, value, text). Codes without a text of their own give
  * "Unknown error", as does every value not listed.
  */
-#define VARNOX_RESULT_CODE_LIST(X)                                             \
-    X(VARNOX_NO_DATA, 1, "No data is available")                               \
-    X(VARNOX_OK, 0, "No error")                                                \
-    X(VARNOX_PORTNUMBER_OUT_OF_RANGE, -1, "PortNumber out of range")           \
-    X(VARNOX_ERROR_OPEN, -3, "Error opening the port")                         \
-    X(VARNOX_ERROR_CLOSE, -4, "Error closing the port")                        \
-    X(VARNOX_ERROR_PURGE, -5, "Error purging the port")                        \
-    X(VARNOX_ERROR_SEND, -6, "Error sending command")                          \
-    X(VARNOX_ERROR_RECEIVE, -7, "Error receiving command")                     \
-    X(VARNOX_ERROR_WRONG_COMMAND, -8, "Wrong command received")                \
-    X(VARNOX_ERROR_WRONG_ARGUMENT, -9, "Wrong argument received")              \
-    X(VARNOX_ERROR_DEBUGFILE_OPEN, -400, "Unknown error")                      \
+#define VARNOX_RESULT_CODE_LIST(X)                                   \
+    X(VARNOX_NO_DATA, 1, "No data is available")                     \
+    X(VARNOX_OK, 0, "No error")                                      \
+    X(VARNOX_PORTNUMBER_OUT_OF_RANGE, -1, "PortNumber out of range") \
+    X(VARNOX_ERROR_OPEN, -3, "Error opening the port")               \
+    X(VARNOX_ERROR_CLOSE, -4, "Error closing the port")              \
+    X(VARNOX_ERROR_PURGE, -5, "Error purging the port")              \
+    X(VARNOX_ERROR_SEND, -6, "Error sending command")                \
+    X(VARNOX_ERROR_RECEIVE, -7, "Error receiving command")           \
+    X(VARNOX_ERROR_WRONG_COMMAND, -8, "Wrong command received")      \
+    X(VARNOX_ERROR_WRONG_ARGUMENT, -9, "Wrong argument received")    \
+    X(VARNOX_ERROR_DEBUGFILE_OPEN, -400, "Unknown error")            \
     X(VARNOX_ERROR_DEBUGFILE_CLOSE, -401, "Unknown error")
 
 #define VARNOX_RESULT_CODE_ENUMERATOR(name, value, text) name = (value),
@@ -179,9 +179,9 @@ VARNOX_API int32_t VARNOX_PROD_NO(uint32_t* ProductNumber, uint16_t PortNumber);
  * was waiting) they return VARNOX_NO_VALUE, which no module state can take.
  */
 #define VARNOX_NO_VALUE 0xFFFFu
-VARNOX_API uint16_t VARNOX_RETINPUT(uint16_t PortNumber);      /* VARNOX_GETINPUT */
-VARNOX_API uint16_t VARNOX_RETINPUTDATA(uint16_t PortNumber);  /* VARNOX_CHECKINPUT */
-VARNOX_API uint16_t VARNOX_RETOUTPUT(uint16_t PortNumber);     /* VARNOX_GETOUTPUT */
+VARNOX_API uint16_t VARNOX_RETINPUT(uint16_t PortNumber);     /* VARNOX_GETINPUT */
+VARNOX_API uint16_t VARNOX_RETINPUTDATA(uint16_t PortNumber); /* VARNOX_CHECKINPUT */
+VARNOX_API uint16_t VARNOX_RETOUTPUT(uint16_t PortNumber);    /* VARNOX_GETOUTPUT */
 
 #ifdef __cplusplus
 }

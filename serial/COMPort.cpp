@@ -53,10 +53,14 @@ void TakeFront(COMPort& port, char* destination, std::uint32_t count) {
 }  // namespace
 
 COMPort::COMPort()
-    : DebugStream(nullptr), PortHandle(kInvalidHandle), ErrorState(es::kNotOpened),
+    : DebugStream(nullptr),
+      PortHandle(kInvalidHandle),
+      ErrorState(es::kNotOpened),
       BufferedCount(0) {}
 
-COMPort::~COMPort() { Close(); }
+COMPort::~COMPort() {
+    Close();
+}
 
 bool COMPort::Open(unsigned short ComNumber) {
     if (PortHandle != kInvalidHandle) {
@@ -165,7 +169,9 @@ bool COMPort::Status(bool& cts, bool& dsr, bool& ri, bool& dcd) {
     return true;
 }
 
-const char* COMPort::ErrorMessage() const { return es::ErrorStateText(ErrorState); }
+const char* COMPort::ErrorMessage() const {
+    return es::ErrorStateText(ErrorState);
+}
 
 void COMPort::WriteDebugTime() {
     if (DebugStream == nullptr) return;
@@ -190,8 +196,9 @@ bool COMPort::Read(char& c) {
         std::uint32_t got = 0;
         const bool read = ActiveLayer().Read(PortHandle, ReceiveBuffer, 1, got);
         if (!read || got == 0) {
-            WriteTraceEntry(*this, read ? "COMPort::Read-char: Less than 1 byte read from the port\n"
-                                        : "COMPort::Read-char: Cannot read the port\n");
+            WriteTraceEntry(*this, read
+                                       ? "COMPort::Read-char: Less than 1 byte read from the port\n"
+                                       : "COMPort::Read-char: Cannot read the port\n");
             BufferedCount = 0;
             ErrorState = es::kReadError;
             return false;
@@ -266,7 +273,8 @@ bool COMPort::Write(const char* const data, unsigned int count) {
         return false;
     }
     if (written != count) {
-        WriteTraceEntry(*this, "COMPort::Write-array: %lu bytes instead of %u written to the port\n",
+        WriteTraceEntry(*this,
+                        "COMPort::Write-array: %lu bytes instead of %u written to the port\n",
                         static_cast<unsigned long>(written), count);
         ErrorState = es::kWrongWriteCount;
         return false;

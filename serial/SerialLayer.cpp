@@ -6,7 +6,9 @@ namespace {
 SerialLayer* installed = nullptr;
 }
 
-SerialLayer& ActiveLayer() { return installed != nullptr ? *installed : PlatformLayer(); }
+SerialLayer& ActiveLayer() {
+    return installed != nullptr ? *installed : PlatformLayer();
+}
 
 SerialLayer* InstallLayer(SerialLayer* layer) {
     SerialLayer* previous = installed != nullptr ? installed : &PlatformLayer();

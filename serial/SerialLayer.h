@@ -88,7 +88,8 @@ public:
     // time-out succeeds.
     virtual bool Read(HandleType h, void* buffer, std::uint32_t wanted, std::uint32_t& got) = 0;
     // Returns once every byte is handed to the driver (no write time-out).
-    virtual bool Write(HandleType h, const void* data, std::uint32_t count, std::uint32_t& written) = 0;
+    virtual bool Write(HandleType h, const void* data, std::uint32_t count,
+                       std::uint32_t& written) = 0;
     virtual bool Close(HandleType h) = 0;
 };
 

@@ -17,8 +17,7 @@ const char* NameOf(const char* const* names, int count, int index) {
 void FormatTimestamp(const std::tm& when, char (&line)[kTimestampSize]) {
     std::snprintf(line, sizeof line, "%s %s %02d %02d:%02d:%02d %4d%s",
                   NameOf(kWeekdays, 7, when.tm_wday), NameOf(kMonths, 12, when.tm_mon),
-                  when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec, when.tm_year + 1900,
-                  "\n");
+                  when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec, when.tm_year + 1900, "\n");
 }
 
 std::tm LocalNow() {

@@ -38,7 +38,8 @@ Options ParseCommandLine(int argc, const char* const* argv,
             options.usageError = true;
             break;
         }
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(argument[1])));
+        const char letter =
+            static_cast<char>(std::toupper(static_cast<unsigned char>(argument[1])));
         const char third = argument[1] != '\0' ? argument[2] : '\0';
         switch (argument[1] == '\0' ? '\0' : letter) {
             case 'C':
@@ -59,9 +60,7 @@ Options ParseCommandLine(int argc, const char* const* argv,
                 options.quietMode = true;
                 if (third != '\0') options.usageError = true;
                 break;
-            default:
-                options.usageError = true;
-                break;
+            default: options.usageError = true; break;
         }
     }
     if (options.debugMode) options.quietMode = false;

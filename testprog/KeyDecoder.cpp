@@ -5,12 +5,18 @@ namespace {
 
 constexpr unsigned char kEsc = 0x1B;
 
-DecodedKey Key(std::size_t length, int code) { return {DecodedKey::kKey, length, {code, 0}, 1}; }
+DecodedKey Key(std::size_t length, int code) {
+    return {DecodedKey::kKey, length, {code, 0}, 1};
+}
 DecodedKey Extended(std::size_t length, int scan) {
     return {DecodedKey::kKey, length, {0, scan}, 2};
 }
-DecodedKey Swallow(std::size_t length) { return {DecodedKey::kSwallowed, length, {0, 0}, 0}; }
-DecodedKey NeedMore() { return {DecodedKey::kNeedMore, 0, {0, 0}, 0}; }
+DecodedKey Swallow(std::size_t length) {
+    return {DecodedKey::kSwallowed, length, {0, 0}, 0};
+}
+DecodedKey NeedMore() {
+    return {DecodedKey::kNeedMore, 0, {0, 0}, 0};
+}
 
 // Final letter of "Esc [ ... X" or "Esc O X".
 int ScanForLetter(unsigned char letter) {
@@ -32,12 +38,14 @@ int ScanForLetter(unsigned char letter) {
 // "Esc [ n ~" forms.
 int ScanForNumber(int number) {
     switch (number) {
-        case 1: case 7: return 71;  // Home
-        case 2: return 82;          // Insert
-        case 3: return 83;          // Delete
-        case 4: case 8: return 79;  // End
-        case 5: return 73;          // PgUp
-        case 6: return 81;          // PgDn
+        case 1:
+        case 7: return 71;  // Home
+        case 2: return 82;  // Insert
+        case 3: return 83;  // Delete
+        case 4:
+        case 8: return 79;  // End
+        case 5: return 73;  // PgUp
+        case 6: return 81;  // PgDn
         case 11: return 59;
         case 12: return 60;
         case 13: return 61;

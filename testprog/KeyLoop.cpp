@@ -23,7 +23,9 @@ const char kHelpText[] =
     "      'p','P' to get product identification, 'n','N' to get product number,\n"
     "      'Esc' to stop, '?' for this help...\n";
 
-int Fold(int key) { return key >= 'a' && key <= 'z' ? key - 'a' + 'A' : key; }
+int Fold(int key) {
+    return key >= 'a' && key <= 'z' ? key - 'a' + 'A' : key;
+}
 
 void Debug(const Session& s, const char* text) {
     if (s.debugMode) std::fputs(text, stdout);
@@ -35,8 +37,9 @@ bool Poll(Session& s) {
     const std::int32_t result = VARNOX_CHECKINPUT(&value, s.portNumber);
     if (result == VARNOX_OK) {
         if (s.debugMode) {
-            std::printf("New input data available at COM%hu attached to the communication port %hu\n",
-                        s.comNumber, s.portNumber);
+            std::printf(
+                "New input data available at COM%hu attached to the communication port %hu\n",
+                s.comNumber, s.portNumber);
         }
         std::printf("Input state received: %hu (%02hXh)\n", value, value);
         if (s.loopbackEmulation) {
@@ -124,9 +127,7 @@ void ServeKey(Session& s, int key) {
                             s.loopbackEmulation ? "Starting" : "Stopping");
             }
             return;
-        case 'Z':
-            Purge(s);
-            return;
+        case 'Z': Purge(s); return;
         case 'D': {
             char date[20];
             QueryText(s, "Getting firmware date:\n", "Firmware date", date, VARNOX_FW_DATE,
@@ -145,8 +146,8 @@ void ServeKey(Session& s, int key) {
         }
         case 'P': {
             char id[257];
-            QueryText(s, "Getting product identification:\n", "Product identification",
-                      id, VARNOX_PROD_ID, "VARNOX_prod_ID");
+            QueryText(s, "Getting product identification:\n", "Product identification", id,
+                      VARNOX_PROD_ID, "VARNOX_prod_ID");
             return;
         }
         case 'N': {
@@ -159,27 +160,22 @@ void ServeKey(Session& s, int key) {
             std::printf("Product number: %d\n", static_cast<std::int32_t>(number));
             return;
         }
-        default:
-            break;
+        default: break;
     }
     switch (key) {
         case 'o':
-            QueryState(s, "Getting output state:\n", "Output",
-                       VARNOX_GETOUTPUT, "VARNOX_GetOutput");
+            QueryState(s, "Getting output state:\n", "Output", VARNOX_GETOUTPUT,
+                       "VARNOX_GetOutput");
             return;
-        case 'O':
-            SetOutputFromPrompt(s);
-            return;
+        case 'O': SetOutputFromPrompt(s); return;
         case 'i':
-            QueryState(s, "Getting input state:\n", "Input", VARNOX_GETINPUT,
-                       "VARNOX_GetInput");
+            QueryState(s, "Getting input state:\n", "Input", VARNOX_GETINPUT, "VARNOX_GetInput");
             return;
         case 'I':
             Debug(s, "Getting input state automatically:\n");
             if (VARNOX_AUTOINPUT(s.portNumber) != VARNOX_OK) PrintErrorLine(s, "VARNOX_AutoInput");
             return;
-        default:
-            return;  // not a command
+        default: return;  // not a command
     }
 }
 

@@ -115,8 +115,8 @@ TEST_F(ReadWriteTest, ReadCharFailures) {
 
 struct ArrayCase {
     const char* name;
-    std::string held;      // in the read-ahead before the call
-    std::string device;    // queued at the device
+    std::string held;    // in the read-ahead before the call
+    std::string device;  // queued at the device
     unsigned long wanted;
     std::string delivered;
     std::string heldAfter;
@@ -124,7 +124,9 @@ struct ArrayCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const ArrayCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ArrayCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadArray : public ReadWriteTest, public ::testing::WithParamInterface<ArrayCase> {};
 
@@ -149,17 +151,21 @@ TEST_P(ReadArray, ServesHeldBytesFirstAndReadsOnlyWhatIsStillWanted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadArray,
-    ::testing::Values(
-        ArrayCase{"ZeroWanted", "", "abc", 0, "", "", {}},
-        ArrayCase{"ZeroWantedWithHeld", "ab", "", 0, "", "ab", {}},
-        ArrayCase{"FewerThanHeld", "abcde", "", 3, "abc", "de", {}},
-        ArrayCase{"ExactlyHeld", "abc", "xyz", 3, "abc", "", {}},
-        ArrayCase{"MoreThanHeld", "a", "bcdef", 3, "abc", "", {2}},
-        ArrayCase{"MoreThanHeldShortDevice", "a", "b", 3, "ab", "", {2}},
-        ArrayCase{"NothingHeld", "", "abcdef", 4, "abcd", "", {4}},
-        ArrayCase{"NothingComes", "", "", 3, "", "", {3}},
-        ArrayCase{"NulAndHighBytes", "", std::string("\0\xff\r\n", 4), 4,
-                  std::string("\0\xff\r\n", 4), "", {4}}),
+    ::testing::Values(ArrayCase{"ZeroWanted", "", "abc", 0, "", "", {}},
+                      ArrayCase{"ZeroWantedWithHeld", "ab", "", 0, "", "ab", {}},
+                      ArrayCase{"FewerThanHeld", "abcde", "", 3, "abc", "de", {}},
+                      ArrayCase{"ExactlyHeld", "abc", "xyz", 3, "abc", "", {}},
+                      ArrayCase{"MoreThanHeld", "a", "bcdef", 3, "abc", "", {2}},
+                      ArrayCase{"MoreThanHeldShortDevice", "a", "b", 3, "ab", "", {2}},
+                      ArrayCase{"NothingHeld", "", "abcdef", 4, "abcd", "", {4}},
+                      ArrayCase{"NothingComes", "", "", 3, "", "", {3}},
+                      ArrayCase{"NulAndHighBytes",
+                                "",
+                                std::string("\0\xff\r\n", 4),
+                                4,
+                                std::string("\0\xff\r\n", 4),
+                                "",
+                                {4}}),
     [](const ::testing::TestParamInfo<ArrayCase>& param) { return param.param.name; });
 
 TEST_F(ReadWriteTest, ReadArrayFailsOnlyWithNothingHeld) {
@@ -219,8 +225,10 @@ TEST_F(ReadWriteTest, WritesSendAndReportFailures) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.fail) fake_.FailNext(Op::kWrite);
-        else fake_.ShortWriteNext(c.shortCount);
+        if (c.fail)
+            fake_.FailNext(Op::kWrite);
+        else
+            fake_.ShortWriteNext(c.shortCount);
         EXPECT_FALSE(c.array ? port_.Write("hello", 5) : port_.Write('x'));
         EXPECT_EQ(port_.ErrorState, c.errorState);
         EXPECT_EQ(trace_.Messages().back(), c.message);
@@ -243,13 +251,12 @@ TEST_F(ReadWriteTest, ClosedObjectFailsEveryDeviceAccess) {
     EXPECT_EQ(port_.ErrorState, 7);
     EXPECT_FALSE(port_.Write('x'));
     EXPECT_EQ(port_.ErrorState, 8);
-    EXPECT_EQ(trace_.Messages(),
-              (Messages{"COMPort::Close: Port has been closed",
-                        "COMPort::ResetCommTimeout: Cannot set the port timing",
-                        "COMPort::DataAvailable: Cannot read the port",
-                        "COMPort::SetCommTimeout: Cannot set the port timing",
-                        "COMPort::Read-char: Cannot read the port",
-                        "COMPort::Write-char: Cannot write the port"}));
+    EXPECT_EQ(trace_.Messages(), (Messages{"COMPort::Close: Port has been closed",
+                                           "COMPort::ResetCommTimeout: Cannot set the port timing",
+                                           "COMPort::DataAvailable: Cannot read the port",
+                                           "COMPort::SetCommTimeout: Cannot set the port timing",
+                                           "COMPort::Read-char: Cannot read the port",
+                                           "COMPort::Write-char: Cannot write the port"}));
 }
 
 }  // namespace

@@ -58,9 +58,9 @@ TEST_F(COMPortTest, OpenConfiguresTheLineInOrder) {
     EXPECT_EQ(port_.ErrorState, 0);
     EXPECT_EQ(port_.BufferedCount, 0u);
     EXPECT_NE(port_.PortHandle, serial::kInvalidHandle);
-    EXPECT_EQ(fake_.Ops(), (std::vector<Op>{Op::kOpen, Op::kGetState, Op::kSetState,
-                                            Op::kSetTimeouts, Op::kPurge, Op::kEscape,
-                                            Op::kEscape}));
+    EXPECT_EQ(fake_.Ops(),
+              (std::vector<Op>{Op::kOpen, Op::kGetState, Op::kSetState, Op::kSetTimeouts,
+                               Op::kPurge, Op::kEscape, Op::kEscape}));
     EXPECT_EQ(fake_.Calls()[0].text, "\\\\.\\COM3");
     EXPECT_EQ(Escapes(), (std::vector<Escape>{Escape::kClearRts, Escape::kSetDtr}));
 
@@ -109,19 +109,20 @@ TEST_F(COMPortTest, OpenFormsTheNameForAnyNumber) {
 struct OpenFailure {
     const char* name;
     Op op;
-    int nth;                 // which call of op fails
+    int nth;  // which call of op fails
     std::int32_t errorState;
-    Messages trace;          // after the "has been opened" entry, when held
+    Messages trace;  // after the "has been opened" entry, when held
     bool held;
 };
 
 const char kOpened[] = "COMPort::Open: Port \\\\.\\COM3 has been opened";
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OpenFailure& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OpenFailure& c, std::ostream* os) {
+    *os << c.name;
+}
 
-class COMPortOpenFailure : public COMPortTest,
-                           public ::testing::WithParamInterface<OpenFailure> {};
+class COMPortOpenFailure : public COMPortTest, public ::testing::WithParamInterface<OpenFailure> {};
 
 TEST_P(COMPortOpenFailure, ReportsTheStepAndKeepsTheDevice) {
     const OpenFailure& c = GetParam();
@@ -148,25 +149,37 @@ TEST_P(COMPortOpenFailure, ReportsTheStepAndKeepsTheDevice) {
 INSTANTIATE_TEST_SUITE_P(
     EachStep, COMPortOpenFailure,
     ::testing::Values(
-        OpenFailure{"Device", Op::kOpen, 1, 2,
-                    {"COMPort::Open: Cannot open the port \\\\.\\COM3"}, false},
-        OpenFailure{"GetState", Op::kGetState, 1, 3,
-                    {"COMPort::Open: Cannot get the port state"}, true},
-        OpenFailure{"SetState", Op::kSetState, 1, 4,
-                    {"COMPort::Open: Cannot set the port state"}, true},
-        OpenFailure{"Timeouts", Op::kSetTimeouts, 1, 5,
+        OpenFailure{
+            "Device", Op::kOpen, 1, 2, {"COMPort::Open: Cannot open the port \\\\.\\COM3"}, false},
+        OpenFailure{
+            "GetState", Op::kGetState, 1, 3, {"COMPort::Open: Cannot get the port state"}, true},
+        OpenFailure{
+            "SetState", Op::kSetState, 1, 4, {"COMPort::Open: Cannot set the port state"}, true},
+        OpenFailure{"Timeouts",
+                    Op::kSetTimeouts,
+                    1,
+                    5,
                     {"COMPort::SetCommTimeout: Cannot set the port timing",
                      "COMPort::Open: Cannot set the port timing"},
                     true},
-        OpenFailure{"Purge", Op::kPurge, 1, 6,
-                    {"COMPort::Purge: Cannot purge the port",
-                     "COMPort::Open: Cannot purge the port"},
-                    true},
-        OpenFailure{"Rts", Op::kEscape, 1, 10,
+        OpenFailure{
+            "Purge",
+            Op::kPurge,
+            1,
+            6,
+            {"COMPort::Purge: Cannot purge the port", "COMPort::Open: Cannot purge the port"},
+            true},
+        OpenFailure{"Rts",
+                    Op::kEscape,
+                    1,
+                    10,
                     {"COMPort::Control: Error setting the control lines of the port",
                      "COMPort::Open: Error setting the control lines of the port"},
                     true},
-        OpenFailure{"Dtr", Op::kEscape, 2, 10,
+        OpenFailure{"Dtr",
+                    Op::kEscape,
+                    2,
+                    10,
                     {"COMPort::Control: Error setting the control lines of the port",
                      "COMPort::Open: Error setting the control lines of the port"},
                     true}),

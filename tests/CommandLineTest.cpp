@@ -20,7 +20,9 @@ struct CommandCase {
     std::vector<int> traceOpenedFor;  // slots passed to the D switch's open
 };
 
-void PrintTo(const CommandCase& c, std::ostream* os) { *os << "'" << c.line << "'"; }
+void PrintTo(const CommandCase& c, std::ostream* os) {
+    *os << "'" << c.line << "'";
+}
 
 class CommandLineTest : public ::testing::TestWithParam<CommandCase> {};
 
@@ -43,41 +45,40 @@ TEST_P(CommandLineTest, Parses) {
     EXPECT_EQ(o.debugMode, c.debug);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, CommandLineTest,
-    ::testing::Values(CommandCase{"", true, 0, 0, false, false, {}},
-                      CommandCase{"-q 3", true, 0, 0, false, false, {}},
-                      CommandCase{"3", false, 3, 0, false, false, {}},
-                      CommandCase{"3 -c5", false, 3, 5, false, false, {}},
-                      CommandCase{"3 /C5", false, 3, 5, false, false, {}},
-                      CommandCase{"3 -C 5", false, 3, 5, false, false, {}},
-                      CommandCase{"3 -c 5", false, 3, 5, false, false, {}},
-                      CommandCase{"3x", false, 3, 0, false, false, {}},
-                      CommandCase{"3 -C5x", false, 3, 5, false, false, {}},
-                      CommandCase{"x", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -Cx", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -C", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -C x", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -Qx", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -dx", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -X", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -", true, 0, 0, false, false, {}},
-                      CommandCase{"3 Q", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -x -D", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -Dx", true, 0, 0, false, false, {0}},
-                      CommandCase{"3 -D -C 2", false, 3, 2, false, true, {0}},
-                      CommandCase{"3 -C 2 -D", false, 3, 2, false, true, {2}},
-                      CommandCase{"3 -d", false, 3, 0, false, true, {}},
-                      CommandCase{"3 -Q -d", false, 3, 0, false, true, {}},
-                      CommandCase{"3 -d -Q", false, 3, 0, false, true, {}},
-                      CommandCase{"3 -q", false, 3, 0, true, false, {}},
-                      CommandCase{"3 /Q", false, 3, 0, true, false, {}},
-                      CommandCase{"3 -C9", false, 3, 9, false, false, {}},
-                      CommandCase{"65535", false, 65535, 0, false, false, {}},
-                      CommandCase{"65536", true, 0, 0, false, false, {}},
-                      CommandCase{"-1", true, 0, 0, false, false, {}},
-                      CommandCase{"3 -C70000", true, 0, 0, false, false, {}},
-                      CommandCase{"+4 -C+1", false, 4, 1, false, false, {}}));
+INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest,
+                         ::testing::Values(CommandCase{"", true, 0, 0, false, false, {}},
+                                           CommandCase{"-q 3", true, 0, 0, false, false, {}},
+                                           CommandCase{"3", false, 3, 0, false, false, {}},
+                                           CommandCase{"3 -c5", false, 3, 5, false, false, {}},
+                                           CommandCase{"3 /C5", false, 3, 5, false, false, {}},
+                                           CommandCase{"3 -C 5", false, 3, 5, false, false, {}},
+                                           CommandCase{"3 -c 5", false, 3, 5, false, false, {}},
+                                           CommandCase{"3x", false, 3, 0, false, false, {}},
+                                           CommandCase{"3 -C5x", false, 3, 5, false, false, {}},
+                                           CommandCase{"x", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -Cx", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -C", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -C x", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -Qx", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -dx", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -X", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 Q", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -x -D", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -Dx", true, 0, 0, false, false, {0}},
+                                           CommandCase{"3 -D -C 2", false, 3, 2, false, true, {0}},
+                                           CommandCase{"3 -C 2 -D", false, 3, 2, false, true, {2}},
+                                           CommandCase{"3 -d", false, 3, 0, false, true, {}},
+                                           CommandCase{"3 -Q -d", false, 3, 0, false, true, {}},
+                                           CommandCase{"3 -d -Q", false, 3, 0, false, true, {}},
+                                           CommandCase{"3 -q", false, 3, 0, true, false, {}},
+                                           CommandCase{"3 /Q", false, 3, 0, true, false, {}},
+                                           CommandCase{"3 -C9", false, 3, 9, false, false, {}},
+                                           CommandCase{"65535", false, 65535, 0, false, false, {}},
+                                           CommandCase{"65536", true, 0, 0, false, false, {}},
+                                           CommandCase{"-1", true, 0, 0, false, false, {}},
+                                           CommandCase{"3 -C70000", true, 0, 0, false, false, {}},
+                                           CommandCase{"+4 -C+1", false, 4, 1, false, false, {}}));
 
 TEST(CommandLine, BlankAfterTheLetterTakesTheNextArgument) {
     const char* argv[] = {"VARNOX-Test", "3", "-C 9", "4"};

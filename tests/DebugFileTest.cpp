@@ -14,12 +14,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kBlock3 = {"Debugging output file for PortNumber=3",
-                       "",
-                       "<time>",
-                       "File opened by VARNOX_OpenDebugFile",
-                       "",
-                       "<time>",
+const Lines kBlock3 = {"Debugging output file for PortNumber=3", "", "<time>",
+                       "File opened by VARNOX_OpenDebugFile",    "", "<time>",
                        "File closed by VARNOX_CloseDebugFile"};
 
 using DebugFileTest = LibraryTest;
@@ -46,7 +42,11 @@ TEST_F(DebugFileTest, ReopeningTheSameNameAppendsABlock) {
 
 TEST_F(DebugFileTest, ExistingContentIsKept) {
     const std::string file = dir_.File("old.txt");
-    { std::FILE* f = std::fopen(file.c_str(), "w"); std::fputs("earlier run\n", f); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        std::fputs("earlier run\n", f);
+        std::fclose(f);
+    }
     ASSERT_EQ(VARNOX_OPENDEBUGFILE(file.c_str(), 3), 0);
     ASSERT_EQ(VARNOX_CLOSEDEBUGFILE(3), 0);
     Lines expected = {"earlier run"};

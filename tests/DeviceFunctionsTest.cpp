@@ -77,7 +77,9 @@ struct ReplyCase {
     std::string left = "";  // bytes still waiting afterwards
 };
 
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReplyParsing : public DeviceTest, public ::testing::WithParamInterface<ReplyCase> {};
 
@@ -228,17 +230,16 @@ TEST_F(DeviceTest, EachWriteFailureHasItsOwnEntry) {
     EXPECT_EQ(VARNOX_SETOUTPUT(31, 0), -6);
     EXPECT_EQ(VARNOX_IO_STATE(0), 9);
     ASSERT_EQ(VARNOX_CLOSEDEBUGFILE(0), 0);
-    EXPECT_EQ(TraceMessages(ReadFile(file)),
-              (Messages{"File opened by VARNOX_OpenDebugFile",
-                        "COMPort::Write-char: Cannot write the port",
-                        "WriteCommand: Error sending command \\0x4F='O'",
-                        "COMPort::Write-array: Cannot write the port",
-                        "WriteCommand: Error sending data 'O1F'",
-                        "COMPort::Write-char: Cannot write the port",
-                        "WriteCommand: Error sending the termination character 'O1F'",
-                        "COMPort::Write-array: 1 bytes instead of 2 written to the port",
-                        "WriteCommand: Error sending data 'O1F'",
-                        "File closed by VARNOX_CloseDebugFile"}));
+    EXPECT_EQ(
+        TraceMessages(ReadFile(file)),
+        (Messages{
+            "File opened by VARNOX_OpenDebugFile", "COMPort::Write-char: Cannot write the port",
+            "WriteCommand: Error sending command \\0x4F='O'",
+            "COMPort::Write-array: Cannot write the port", "WriteCommand: Error sending data 'O1F'",
+            "COMPort::Write-char: Cannot write the port",
+            "WriteCommand: Error sending the termination character 'O1F'",
+            "COMPort::Write-array: 1 bytes instead of 2 written to the port",
+            "WriteCommand: Error sending data 'O1F'", "File closed by VARNOX_CloseDebugFile"}));
 }
 
 TEST_F(DeviceTest, FailedReadsAreTracedInOrder) {
@@ -291,15 +292,15 @@ TEST_F(DeviceTest, CheckInputTracesItsOwnFailures) {
     EXPECT_EQ(VARNOX_CHECKINPUT(&state, 0), -7);
     EXPECT_EQ(state, 99);
     ASSERT_EQ(VARNOX_CLOSEDEBUGFILE(0), 0);
-    EXPECT_EQ(TraceMessages(ReadFile(file)),
-              (Messages{"File opened by VARNOX_OpenDebugFile",
-                        "ReadCommand: Wrong argument received: 0020",
-                        "ReadCommand: Wrong command received: \\0x4F='O'",
-                        "ReadCommand: Wrong argument received: 'ZZ\r'",
-                        "COMPort::Read-array: Cannot read the port",
-                        "ReadCommand: Error receiving data 'IZZ\r'",
-                        "ReadCommand: Error receiving command",
-                        "File closed by VARNOX_CloseDebugFile"}));
+    EXPECT_EQ(
+        TraceMessages(ReadFile(file)),
+        (Messages{"File opened by VARNOX_OpenDebugFile",
+                  "ReadCommand: Wrong argument received: 0020",
+                  "ReadCommand: Wrong command received: \\0x4F='O'",
+                  "ReadCommand: Wrong argument received: 'ZZ\r'",
+                  "COMPort::Read-array: Cannot read the port",
+                  "ReadCommand: Error receiving data 'IZZ\r'",
+                  "ReadCommand: Error receiving command", "File closed by VARNOX_CloseDebugFile"}));
 }
 
 TEST_F(DeviceTest, ValueFunctionsReturnTheStateOrNoValue) {

@@ -121,11 +121,10 @@ TEST_F(LibraryTest, PurgeOfAClosedSlotTracesTwice) {
     EXPECT_EQ(VARNOX_IO_STATE(6), 6);
     EXPECT_EQ(device::PortTable(6).BufferedCount, 0u);
     ASSERT_EQ(VARNOX_CLOSEDEBUGFILE(6), 0);
-    EXPECT_EQ(TraceMessages(ReadFile(file)),
-              (Messages{"File opened by VARNOX_OpenDebugFile",
-                        "COMPort::Purge: Cannot purge the port",
-                        "VARNOX_Purge: Error purging the port",
-                        "File closed by VARNOX_CloseDebugFile"}));
+    EXPECT_EQ(
+        TraceMessages(ReadFile(file)),
+        (Messages{"File opened by VARNOX_OpenDebugFile", "COMPort::Purge: Cannot purge the port",
+                  "VARNOX_Purge: Error purging the port", "File closed by VARNOX_CloseDebugFile"}));
 }
 
 static_assert(VARNOX_NO_DATA == 1 && VARNOX_OK == 0 && VARNOX_PORTNUMBER_OUT_OF_RANGE == -1);

@@ -42,37 +42,27 @@ ChildResult RunChild(const std::vector<std::string>& args) {
 Lines PortSlotTrace(const std::string& device) {
     Lines lines = {"Debugging output file for PortNumber=0"};
     const std::vector<std::string> messages = {
-             "File opened by VARNOX_OpenDebugFile",
-             "COMPort::Open: Port " + device + " has been opened",
-             std::string("COMPort::Close: Port has been closed"),
-             "COMPort::Open: Port " + device + " has been opened",
-             // unload: the table is torn down, then the detach handling runs
-             std::string("COMPort::Close: Port has been closed"),
-             std::string("Exiting the DLL, fdwReason=0"),
-             std::string("COMPort::Close: Port handle is invalid"),
-             std::string("File closed by VARNOX_CloseDebugFile"),
-         };
+        "File opened by VARNOX_OpenDebugFile",
+        "COMPort::Open: Port " + device + " has been opened",
+        std::string("COMPort::Close: Port has been closed"),
+        "COMPort::Open: Port " + device + " has been opened",
+        // unload: the table is torn down, then the detach handling runs
+        std::string("COMPort::Close: Port has been closed"),
+        std::string("Exiting the DLL, fdwReason=0"),
+        std::string("COMPort::Close: Port handle is invalid"),
+        std::string("File closed by VARNOX_CloseDebugFile"),
+    };
     for (const std::string& message : messages) {
         lines.insert(lines.end(), {"", "<time>", message});
     }
     return lines;
 }
 
-const Lines kIdleSlotTrace = {"Debugging output file for PortNumber=1",
-                              "",
-                              "<time>",
-                              "File opened by VARNOX_OpenDebugFile",
-                              "",
-                              "<time>",
-                              "COMPort::Close: Port handle is invalid",
-                              "",
-                              "<time>",
-                              "Exiting the DLL, fdwReason=0",
-                              "",
-                              "<time>",
-                              "COMPort::Close: Port handle is invalid",
-                              "",
-                              "<time>",
+const Lines kIdleSlotTrace = {"Debugging output file for PortNumber=1", "", "<time>",
+                              "File opened by VARNOX_OpenDebugFile",    "", "<time>",
+                              "COMPort::Close: Port handle is invalid", "", "<time>",
+                              "Exiting the DLL, fdwReason=0",           "", "<time>",
+                              "COMPort::Close: Port handle is invalid", "", "<time>",
                               "File closed by VARNOX_CloseDebugFile"};
 
 const char kSlotReport[] =
@@ -93,9 +83,8 @@ TEST_P(LifecycleTest, TracesTheSessionAndTheUnload) {
     PseudoTerminal pty(7);
     const std::string trace0 = dir.File("slot0.txt");
     const std::string trace1 = dir.File("slot1.txt");
-    std::vector<std::string> args = {viaDlopen ? VARNOX_LIFECYCLE_CHILD_DLOPEN
-                                               : VARNOX_LIFECYCLE_CHILD,
-                                     trace0, trace1, "7"};
+    std::vector<std::string> args = {
+        viaDlopen ? VARNOX_LIFECYCLE_CHILD_DLOPEN : VARNOX_LIFECYCLE_CHILD, trace0, trace1, "7"};
     if (viaDlopen) args.push_back(VARNOX_SHARED_LIBRARY);
 
     const ChildResult child = RunChild(args);

@@ -173,7 +173,13 @@ TEST_F(TestProgramTest, UpperCaseDTracesTheSlotKnownThen) {
 }
 
 TEST_F(TestProgramTest, EveryKeyFromAScript) {
-    const RunResult run = Script("1", "?ioVvDPpNn" "O9\n" "o" "Zz" "LLl" "Xq\x1b");
+    const RunResult run = Script("1",
+                                 "?ioVvDPpNn"
+                                 "O9\n"
+                                 "o"
+                                 "Zz"
+                                 "LLl"
+                                 "Xq\x1b");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, std::string(kStartNormal) + kHint + kHelp +
                               "Input state: 7 (07h)\n"
@@ -202,9 +208,13 @@ TEST_F(TestProgramTest, PromptAcceptsOnlyStatesUpTo31) {
         const char* answer;  // "" when accepted
         unsigned outputs;
     } const cases[] = {
-        {"31", "", 31},        {"1fh", "", 31}, {"11111b", "", 31},
-        {"32", "Wrong value specified\n", 0},  {"20h", "Wrong value specified\n", 0},
-        {"-1", "Wrong value specified\n", 0},  {"abc", "Wrong value specified\n", 0},
+        {"31", "", 31},
+        {"1fh", "", 31},
+        {"11111b", "", 31},
+        {"32", "Wrong value specified\n", 0},
+        {"20h", "Wrong value specified\n", 0},
+        {"-1", "Wrong value specified\n", 0},
+        {"abc", "Wrong value specified\n", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.word);
@@ -240,13 +250,15 @@ TEST_F(TestProgramTest, LongWordIsCutAndItsRestDropped) {
 TEST_F(TestProgramTest, EndOfInputAtThePromptEndsNormally) {
     const RunResult run = Script("1", "O");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, std::string(kStartNormal) + kHint + "Enter new output state: " +
-                              kEndNormal);
+    EXPECT_EQ(run.output,
+              std::string(kStartNormal) + kHint + "Enter new output state: " + kEndNormal);
 }
 
 TEST_F(TestProgramTest, KeysWithoutACharacterDoNothing) {
     // End, Down, an unknown sequence, F1, Alt+i: none is a command, none ends the loop.
-    const RunResult run = Script("1 -q", "\x1b[F\x1b[B\x1b[99~\x1bOP\x1bi" "i");
+    const RunResult run = Script("1 -q",
+                                 "\x1b[F\x1b[B\x1b[99~\x1bOP\x1bi"
+                                 "i");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "Port purged\nInput state: 7 (07h)\n");
 }
@@ -261,10 +273,11 @@ TEST_F(TestProgramTest, ReportsAndLoopback) {
     ASSERT_TRUE(core_->WaitUntil([](const sim::CoreStatus& s) { return s.autoInput; },
                                  std::chrono::seconds(5)));
     core_->SetInputs(26);
-    ASSERT_TRUE(run.WaitFor("New input data available at COM1 attached to the communication "
-                            "port 0\nInput state received: 26 (1Ah)\n"
-                            "Setting output state: 26 (1Ah)\n",
-                            5000));
+    ASSERT_TRUE(
+        run.WaitFor("New input data available at COM1 attached to the communication "
+                    "port 0\nInput state received: 26 (1Ah)\n"
+                    "Setting output state: 26 (1Ah)\n",
+                    5000));
     EXPECT_TRUE(core_->WaitUntil([](const sim::CoreStatus& s) { return s.outputs == 26; },
                                  std::chrono::seconds(5)));
     run.Send("\x1b");
@@ -286,7 +299,7 @@ TEST_F(TestProgramTest, TerminalKeysArrowsAndEsc) {
     TerminalRun run(Setup("1"));
     ASSERT_TRUE(run.WaitFor(kHint, 5000));
     EXPECT_EQ(run.Mode().c_lflag & (ICANON | ECHO), 0u);  // key mode while running
-    run.Send("\x1b[A\x1b[D");  // arrows never end the program
+    run.Send("\x1b[A\x1b[D");                             // arrows never end the program
     run.Send("?");
     ASSERT_TRUE(run.WaitFor("'Esc' to stop, '?' for this help...\n", 5000));
     run.Send("O");

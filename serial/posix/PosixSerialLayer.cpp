@@ -766,9 +766,8 @@ bool ResolveDevicePath(const char* name, const char* deviceDir, char* path, std:
     const bool inDirectory = deviceDir != nullptr && deviceDir[0] != '\0';
     // 0..65535 written without leading zeros, and nothing after it. COM0 can
     // only be a file in the device directory: there is no ttyS-1.
-    if (length == 0 || length > 5 || digits[length] != '\0' ||
-        (digits[0] == '0' && length > 1) || number > kMaxPortNumber ||
-        (number == 0 && !inDirectory)) {
+    if (length == 0 || length > 5 || digits[length] != '\0' || (digits[0] == '0' && length > 1) ||
+        number > kMaxPortNumber || (number == 0 && !inDirectory)) {
         errno = ENOENT;
         return false;
     }

@@ -147,7 +147,9 @@ void DecodeOne(bool wait) {
     }
 }
 
-bool Space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool Space(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Makes the next line of input available in gLines; false at its end.
 bool PullLine() {
@@ -160,7 +162,8 @@ bool PullLine() {
         if (newline != nullptr || gKeys.ended || gKeys.Size() == sizeof gKeys.data) {
             const std::size_t length =
                 newline != nullptr
-                    ? static_cast<std::size_t>(static_cast<const unsigned char*>(newline) - from) + 1
+                    ? static_cast<std::size_t>(static_cast<const unsigned char*>(newline) - from) +
+                          1
                     : gKeys.Size();
             gLines.Compact();
             const std::size_t room = sizeof gLines.data - gLines.end;
@@ -191,7 +194,7 @@ void Open() {
     }
     gTerminal = isatty(kFd) != 0 && tcgetattr(kFd, &gSaved) == 0;
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a waiting read must notice at once
@@ -276,7 +279,9 @@ std::string ProgramPath() {
     return std::string(path, static_cast<std::size_t>(n));
 }
 
-bool Interrupted() { return gSignal != 0; }
+bool Interrupted() {
+    return gSignal != 0;
+}
 
 int InterruptedExitStatus() {
     // Ctrl+C and SIGTERM end the program as an interrupted console program

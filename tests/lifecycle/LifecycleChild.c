@@ -82,9 +82,8 @@ int main(int argc, char** argv) {
     if (CALL(close)(0) != VARNOX_OK) return 7;
     if (CALL(open)(com, 0) != VARNOX_OK) return 8;
     for (slot = 0; slot < 8; ++slot) {
-        printf("%u %d %s|%d %s\n", (unsigned)slot, (int)CALL(state)(slot),
-               CALL(errormessage)(slot), (int)CALL(io_state)(slot),
-               CALL(io_errormessage)(slot));
+        printf("%u %d %s|%d %s\n", (unsigned)slot, (int)CALL(state)(slot), CALL(errormessage)(slot),
+               (int)CALL(io_state)(slot), CALL(io_errormessage)(slot));
     }
     fflush(stdout);
 #ifdef VIA_DLOPEN

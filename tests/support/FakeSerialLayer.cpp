@@ -99,8 +99,7 @@ bool FakeSerialLayer::ModemStatus(HandleType h, std::uint32_t& bits) {
     return true;
 }
 
-bool FakeSerialLayer::Read(HandleType h, void* buffer, std::uint32_t wanted,
-                           std::uint32_t& got) {
+bool FakeSerialLayer::Read(HandleType h, void* buffer, std::uint32_t wanted, std::uint32_t& got) {
     Call call(Op::kRead);
     call.count = wanted;
     got = 0;

@@ -15,7 +15,7 @@ namespace varnox::test {
 
 struct RunSetup {
     std::vector<std::string> argv;
-    std::string workingDirectory;                // "" keeps the test's
+    std::string workingDirectory;                    // "" keeps the test's
     std::map<std::string, std::string> environment;  // added or replaced
 };
 
