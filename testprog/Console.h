@@ -29,11 +29,13 @@ bool KeyWaiting();
 // waiting. kEndOfInput once input has ended.
 int ReadKey();
 
-// Reads one word (like scanf "%s") from standard input, in line mode with
-// echo on a terminal. At most size - 1 characters are kept; the rest of a
-// longer word is read and dropped, so it cannot turn into the next word.
-// False when input ends (or an interruption comes) before a word.
-bool ReadWord(char* word, std::size_t size);
+// Shows `prompt` on standard output and reads one word (like scanf "%s")
+// from standard input, in line mode with echo on a terminal. The terminal is
+// switched before the prompt appears, so whatever is typed after it is
+// echoed and edited as a line. At most size - 1 characters are kept; the
+// rest of a longer word is read and dropped, so it cannot turn into the next
+// word. False when input ends (or an interruption comes) before a word.
+bool ReadWord(const char* prompt, char* word, std::size_t size);
 
 void SleepMs(unsigned milliseconds);
 

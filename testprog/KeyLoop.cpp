@@ -56,10 +56,8 @@ bool Poll(Session& s) {
 }
 
 void SetOutputFromPrompt(const Session& s) {
-    std::fputs("Enter new output state: ", stdout);
-    std::fflush(stdout);
     char word[80];
-    if (!console::ReadWord(word, sizeof word)) return;
+    if (!console::ReadWord("Enter new output state: ", word, sizeof word)) return;
     std::uint32_t value = 0;
     if (ParseUnsigned(word, &value) != 0 || value > 31) {
         std::fputs("Wrong value specified\n", stdout);

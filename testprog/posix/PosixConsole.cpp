@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -235,8 +236,10 @@ int ReadKey() {
     return key;
 }
 
-bool ReadWord(char* word, std::size_t size) {
+bool ReadWord(const char* prompt, char* word, std::size_t size) {
     EnterLineMode();
+    std::fputs(prompt, stdout);
+    std::fflush(stdout);
     std::size_t length = 0;
     bool inWord = false;
     bool done = false;

@@ -109,7 +109,9 @@ int ReadKey() {
     return key;
 }
 
-bool ReadWord(char* word, std::size_t size) {
+bool ReadWord(const char* prompt, char* word, std::size_t size) {
+    std::fputs(prompt, stdout);
+    std::fflush(stdout);
     std::size_t length = 0;
     bool inWord = false;
     int c = std::getchar();
