@@ -7,13 +7,9 @@
 using varnox::device::InRange;
 using varnox::device::PortState;
 using varnox::device::PortTable;
+using varnox::device::StoreResult;
 
 namespace {
-
-std::int32_t Store(std::uint16_t portNumber, std::int32_t result) {
-    PortState[portNumber] = result;
-    return result;
-}
 
 const char kOutOfRangeText[] = "PortNumber out of range";
 
@@ -27,20 +23,21 @@ uint16_t VARNOX_VERSION(void) {
 
 int32_t VARNOX_OPEN(uint16_t ComNumber, uint16_t PortNumber) {
     if (!InRange(PortNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;
-    return Store(PortNumber, PortTable(PortNumber).Open(ComNumber) ? VARNOX_OK : VARNOX_ERROR_OPEN);
+    return StoreResult(PortNumber,
+                       PortTable(PortNumber).Open(ComNumber) ? VARNOX_OK : VARNOX_ERROR_OPEN);
 }
 
 int32_t VARNOX_CLOSE(uint16_t PortNumber) {
     if (!InRange(PortNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;
-    return Store(PortNumber, PortTable(PortNumber).Close() ? VARNOX_OK : VARNOX_ERROR_CLOSE);
+    return StoreResult(PortNumber, PortTable(PortNumber).Close() ? VARNOX_OK : VARNOX_ERROR_CLOSE);
 }
 
 int32_t VARNOX_PURGE(uint16_t PortNumber) {
     if (!InRange(PortNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;
     COMPort& port = PortTable(PortNumber);
-    if (port.Purge()) return Store(PortNumber, VARNOX_OK);
+    if (port.Purge()) return StoreResult(PortNumber, VARNOX_OK);
     varnox::serial::WriteTraceEntry(port, "VARNOX_Purge: Error purging the port\n");
-    return Store(PortNumber, VARNOX_ERROR_PURGE);
+    return StoreResult(PortNumber, VARNOX_ERROR_PURGE);
 }
 
 int32_t VARNOX_STATE(uint16_t PortNumber) {

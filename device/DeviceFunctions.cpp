@@ -51,11 +51,6 @@ bool ParseHex(const char* text, std::uint32_t max, std::uint32_t& value) {
     return true;
 }
 
-std::int32_t Store(std::uint16_t portNumber, std::int32_t result) {
-    PortState[portNumber] = result;
-    return result;
-}
-
 // Sends the query and reads its reply; VARNOX_OK when the reply letter is
 // the expected one and the text is in ReplyBuffer.
 std::int32_t Exchange(const Query& query, std::uint16_t portNumber) {
@@ -90,34 +85,34 @@ std::int32_t RunQuery(const Query& query, void* out, std::uint16_t portNumber) {
     if (!InRange(portNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;
     std::int32_t result = Exchange(query, portNumber);
     if (result == VARNOX_OK) result = Deliver(query.form, out);
-    return Store(portNumber, result);
+    return StoreResult(portNumber, result);
 }
 
 std::int32_t CheckInput(std::uint16_t* state, std::uint16_t portNumber) {
     if (!InRange(portNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;
     COMPort& port = PortTable(portNumber);
-    if (!port.DataAvailable()) return Store(portNumber, VARNOX_NO_DATA);
+    if (!port.DataAvailable()) return StoreResult(portNumber, VARNOX_NO_DATA);
     char letter;
     if (!ReadCommand(portNumber, letter, kGetInput.replyLength)) {
         serial::WriteTraceEntry(port, "ReadCommand: Error receiving command\n");
-        return Store(portNumber, VARNOX_ERROR_RECEIVE);
+        return StoreResult(portNumber, VARNOX_ERROR_RECEIVE);
     }
     if (letter != 'I') {
         serial::WriteTraceEntry(port, "ReadCommand: Wrong command received: \\0x%02X='%c'\n",
                                 static_cast<unsigned char>(letter), Printable(letter));
-        return Store(portNumber, VARNOX_ERROR_WRONG_COMMAND);
+        return StoreResult(portNumber, VARNOX_ERROR_WRONG_COMMAND);
     }
     std::uint32_t value = 0;
     if (!ParseHex(ReplyBuffer, 0xFFFFFFFFu, value)) {
         serial::WriteTraceEntry(port, "ReadCommand: Wrong argument received: '%s'\n", ReplyBuffer);
-        return Store(portNumber, VARNOX_ERROR_WRONG_ARGUMENT);
+        return StoreResult(portNumber, VARNOX_ERROR_WRONG_ARGUMENT);
     }
     if (value >= kStateLimit) {
         serial::WriteTraceEntry(port, "ReadCommand: Wrong argument received: %04X\n", value);
-        return Store(portNumber, VARNOX_ERROR_WRONG_ARGUMENT);
+        return StoreResult(portNumber, VARNOX_ERROR_WRONG_ARGUMENT);
     }
     *state = static_cast<std::uint16_t>(value);
-    return Store(portNumber, VARNOX_OK);
+    return StoreResult(portNumber, VARNOX_OK);
 }
 
 }  // namespace
@@ -163,10 +158,9 @@ int32_t VARNOX_CHECKINPUT(uint16_t* InputState, uint16_t PortNumber) {
 
 int32_t VARNOX_AUTOINPUT(uint16_t PortNumber) {
     if (!varnox::device::InRange(PortNumber)) return VARNOX_PORTNUMBER_OUT_OF_RANGE;
-    const int32_t result =
-        varnox::device::WriteCommand(PortNumber, 'I', "") ? VARNOX_OK : VARNOX_ERROR_SEND;
-    varnox::device::PortState[PortNumber] = result;
-    return result;
+    return varnox::device::StoreResult(PortNumber, varnox::device::WriteCommand(PortNumber, 'I', "")
+                                                       ? VARNOX_OK
+                                                       : VARNOX_ERROR_SEND);
 }
 
 int32_t VARNOX_SETOUTPUT(uint16_t OutputState, uint16_t PortNumber) {
@@ -178,8 +172,7 @@ int32_t VARNOX_SETOUTPUT(uint16_t OutputState, uint16_t PortNumber) {
         result =
             varnox::device::WriteCommand(PortNumber, 'O', text) ? VARNOX_OK : VARNOX_ERROR_SEND;
     }
-    varnox::device::PortState[PortNumber] = result;
-    return result;
+    return varnox::device::StoreResult(PortNumber, result);
 }
 
 // The value functions hand back the state itself; the result code stays in

@@ -17,6 +17,12 @@ inline bool InRange(std::uint16_t portNumber) {
 // The result code of the last storing call on each slot; zero at load.
 extern std::int32_t PortState[kSlotCount];
 
+// Stores `result` as the slot's PortState and returns it.
+inline std::int32_t StoreResult(std::uint16_t portNumber, std::int32_t result) {
+    PortState[portNumber] = result;
+    return result;
+}
+
 // The COMPort of a slot. Valid from ConstructPortTable() until
 // DestroyPortTable(); `portNumber` must be in range.
 COMPort& PortTable(std::uint16_t portNumber);

@@ -27,6 +27,7 @@
 
 #include "serial/SerialLayer.h"
 #include "serial/posix/PosixSerialLayer.h"
+#include "tests/support/Elapsed.h"
 #include "tests/support/PseudoTerminal.h"
 
 namespace {
@@ -41,16 +42,12 @@ using varnox::serial::PlatformLayer;
 using varnox::serial::SerialLayer;
 using varnox::serial::StopBits;
 using varnox::serial::Timeouts;
+using varnox::test::Clock;
+using varnox::test::MsSince;
 using varnox::test::PseudoTerminal;
-using Clock = std::chrono::steady_clock;
-
 constexpr Timeouts kWaitSet{100, 100, 100, 0, 0};
 constexpr Timeouts kNoWaitSet{Timeouts::kNoWait, 0, 0, 0, 0};
 constexpr Timeouts kForeverSet{0, 0, 0, 0, 0};
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));

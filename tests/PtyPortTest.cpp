@@ -10,19 +10,13 @@
 
 #include "device/VARNOX.h"
 #include "serial/COMPort.h"
+#include "tests/support/Elapsed.h"
 #include "tests/support/LibraryFixture.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/TraceText.h"
 
 namespace varnox::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long MillisecondsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 class PtyPortTest : public ::testing::Test {
 protected:
@@ -83,7 +77,7 @@ TEST_F(PtyPortTest, ReadCharGivesUpAfterAbout200Ms) {
     const auto start = Clock::now();
     char c = 0;
     EXPECT_FALSE(port_.Read(c));
-    const long elapsed = MillisecondsSince(start);
+    const long elapsed = MsSince(start);
     EXPECT_GE(elapsed, 180);
     EXPECT_LT(elapsed, 1500);
     EXPECT_EQ(port_.ErrorState, 7);
@@ -96,7 +90,7 @@ TEST_F(PtyPortTest, ShortReadArrayEndsAbout100MsAfterItsLastByte) {
     unsigned long count = 5;
     const auto start = Clock::now();
     EXPECT_TRUE(port_.Read(buffer, count));
-    const long elapsed = MillisecondsSince(start);
+    const long elapsed = MsSince(start);
     EXPECT_EQ(count, 2u);
     EXPECT_STREQ(buffer, "V0");
     EXPECT_GE(elapsed, 90);
@@ -106,7 +100,7 @@ TEST_F(PtyPortTest, ShortReadArrayEndsAbout100MsAfterItsLastByte) {
 TEST_F(PtyPortTest, PollNeverWaits) {
     const auto start = Clock::now();
     EXPECT_FALSE(port_.DataAvailable());
-    EXPECT_LT(MillisecondsSince(start), 50);
+    EXPECT_LT(MsSince(start), 50);
 
     ASSERT_TRUE(pty_.WriteFromMaster(std::string("\0\xff\r\n", 4)));
     const auto until = Clock::now() + std::chrono::seconds(2);
@@ -129,7 +123,7 @@ TEST_F(PtyPortTest, VanishedFarSideFailsTheRead) {
     const auto start = Clock::now();
     char c = 0;
     EXPECT_FALSE(port_.Read(c));
-    EXPECT_LT(MillisecondsSince(start), 1000);
+    EXPECT_LT(MsSince(start), 1000);
     EXPECT_EQ(port_.ErrorState, 7);
     EXPECT_EQ(trace_.Messages().back(), "COMPort::Read-char: Cannot read the port");
     EXPECT_FALSE(port_.DataAvailable());

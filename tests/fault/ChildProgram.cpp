@@ -12,15 +12,10 @@
 #include <stdexcept>
 
 #include "tests/fault/FaultSupport.h"
+#include "tests/support/Elapsed.h"
 
 namespace varnox::test {
 namespace {
-
-int LeftMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 double CpuSeconds(const rusage& usage) {
     const auto seconds = [](const timeval& t) {
@@ -54,7 +49,7 @@ ChildResult RunWithStreams(const RunSetup& setup, Streams streams, int timeoutMs
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     pollfd p{out[0], POLLIN, 0};
     char chunk[4096];
-    while (::poll(&p, 1, LeftMs(deadline)) > 0) {
+    while (::poll(&p, 1, MsLeft(deadline)) > 0) {
         const ssize_t n = ::read(out[0], chunk, sizeof chunk);
         if (n <= 0) break;
         result.output.append(chunk, static_cast<std::size_t>(n));

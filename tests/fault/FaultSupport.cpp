@@ -8,12 +8,9 @@
 #include <sstream>
 
 #include "serial/posix/PosixSerialLayer.h"
+#include "tests/support/Elapsed.h"
 
 namespace varnox::test {
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 ScopedDeviceDir::ScopedDeviceDir(const std::string& path) {
     if (const char* previous = std::getenv(serial::kDeviceDirVariable)) previous_ = previous;

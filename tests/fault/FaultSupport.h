@@ -10,13 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Elapsed.h"
 #include "tests/support/LibraryFixture.h"
 
 namespace varnox::test {
-
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start);
 
 // Points VARNOX_DEVICE_DIR at `path` for the object's lifetime.
 class ScopedDeviceDir {

@@ -1,5 +1,7 @@
 #include "tests/simulator/ProgramRunner.h"
 
+#include "tests/support/Elapsed.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,18 +15,6 @@
 #include <cstring>
 
 namespace varnox::test {
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-}  // namespace
 
 ProgramRunner::ProgramRunner(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;

@@ -1,5 +1,7 @@
 #include "tests/simulator/RawClient.h"
 
+#include "tests/support/Elapsed.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -12,18 +14,6 @@
 #include <cstring>
 
 namespace varnox::test {
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-}  // namespace
 
 RawClient::RawClient(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -17,20 +17,16 @@
 #include "simulator/FaultModes.h"
 #include "simulator/SimulatorCore.h"
 #include "tests/simulator/CoreFixture.h"
+#include "tests/support/Elapsed.h"
 #include "tests/support/LibraryFixture.h"
 
 namespace varnox::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using sim::FaultMode;
 
 constexpr std::uint16_t kSlot = 0;
 constexpr long long kHangMs = 3000;  // no call may take this long
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 class SimulatorLibrary : public ::testing::Test {
 protected:

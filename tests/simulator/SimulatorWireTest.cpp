@@ -14,16 +14,12 @@
 #include "simulator/EscapeText.h"
 #include "simulator/FirmwareIdentity.h"
 #include "tests/simulator/CoreFixture.h"
+#include "tests/support/Elapsed.h"
 
 namespace varnox::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using sim::CoreStatus;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 using SimulatorWire = CoreTest;
 

@@ -1,5 +1,7 @@
 #include "tests/support/ProgramRun.h"
 
+#include "tests/support/Elapsed.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -15,14 +17,6 @@ extern char** environ;
 
 namespace varnox::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int LeftMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Waits for the child until the deadline, then kills it.
 int Reap(pid_t pid, Clock::time_point deadline) {
@@ -90,7 +84,7 @@ RunResult RunWithInput(const RunSetup& setup, const std::string& input, int time
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd p{out[0], POLLIN, 0};
     char chunk[4096];
-    while (poll(&p, 1, LeftMs(deadline)) > 0) {
+    while (poll(&p, 1, MsLeft(deadline)) > 0) {
         const ssize_t n = read(out[0], chunk, sizeof chunk);
         if (n <= 0) break;
         result.output.append(chunk, static_cast<std::size_t>(n));
@@ -151,7 +145,7 @@ bool TerminalRun::WaitFor(const std::string& text, int timeoutMs) {
             return true;
         }
         if (Clock::now() >= deadline) return false;
-        Pump(LeftMs(deadline) < 20 ? LeftMs(deadline) : 20);
+        Pump(MsLeft(deadline) < 20 ? MsLeft(deadline) : 20);
     }
 }
 
